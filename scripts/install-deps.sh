@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need on a Debian
+# machine. Safe to run again; does nothing when all is present.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  libgtest-dev libgmock-dev googletest
+  clang libclang-rt-14-dev llvm
+  zlib1g-dev libminizip-dev libgtk-3-dev
+  nginx-light python3 zip unzip libarchive-tools curl
+  xvfb xauth xdotool x11-utils x11-apps imagemagick
+  procps time psmisc hyperfine
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+fi
+# nginx-light's package starts a system nginx on port 80; the tests run their
+# own instances on loopback ports and need nothing of it.
