@@ -1,0 +1,91 @@
+#include "ui/window.h"
+
+namespace ui {
+
+Window::Window(std::unique_ptr<Backend> backend) : backend_(std::move(backend)) {}
+
+Window::~Window() = default;
+
+void Window::load(const Bindings &bindings) {
+  bindings_ = bindings;
+  title_ = kWindowTitleText;
+  backend_->create(*this, title_);
+  exists_ = true;
+  // The handler may end the process; then the window is never shown.
+  if (bindings_.created && !process::endingMarkRaised())
+    bindings_.created();
+  if (exists_)
+    backend_->show();
+}
+
+void Window::runMessageLoop() { backend_->runLoop(); }
+
+bool Window::onWindowThread(const std::function<void()> &apply) {
+  if (process::onWindowThread()) {
+    apply();
+    return true;
+  }
+  return backend_->invoke(apply);
+}
+
+void Window::setProperty(Control control, int number, std::int32_t value) {
+  onWindowThread([&] {
+    if (!exists_)
+      return;
+    if (control == Control::进度条1 && number == kBarPosition) {
+      bar_.setPosition(value);
+      backend_->showPosition(bar_.shown());
+    } else if (control == Control::时钟1 && number == kTimerPeriod) {
+      switch (timer_.setPeriod(value)) {
+      case Timer::Change::none:
+        break;
+      case Timer::Change::stop:
+        backend_->stopTimer();
+        break;
+      case Timer::Change::start:
+        backend_->startTimer(timer_.period());
+        break;
+      }
+    }
+  });
+}
+
+void Window::setProperty(Control control, int number, std::string_view text) {
+  onWindowThread([&] {
+    if (!exists_ || control != Control::window || number != kWindowTitle)
+      return;
+    title_ = text;
+    backend_->showTitle(title_);
+  });
+}
+
+void Window::messageBox(std::string_view text, std::string_view title,
+                        MessageIcon icon) {
+  backend_->messageBox(text, title, icon);
+}
+
+bool Window::handOver(std::function<void()> call) {
+  return backend_->invoke(std::move(call));
+}
+
+void Window::releaseWindows() {
+  if (!exists_)
+    return;
+  exists_ = false;
+  timer_ = Timer();
+  backend_->destroy();
+}
+
+void Window::releaseToolkit() { backend_->release(); }
+
+void Window::tick() {
+  if (exists_ && bindings_.tick && !process::endingMarkRaised())
+    bindings_.tick();
+}
+
+void Window::closed() {
+  exists_ = false;
+  timer_ = Timer();
+}
+
+} // namespace ui
