@@ -59,6 +59,11 @@ void releaseBlock(const void *block) {
   std::free(const_cast<void *>(block));
 }
 
+std::size_t liveTextCount() {
+  std::lock_guard lock(gBlocksMutex);
+  return gBlocks.size();
+}
+
 void registerExitRoutine(ExitRoutine routine) { gExitRoutine = routine; }
 
 void initialise(WindowThread *toolkit) {

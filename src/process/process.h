@@ -30,6 +30,9 @@ char *allocateText(std::string_view text);
 // did not allocate (a constant text of the program), does nothing.
 void releaseBlock(const void *block);
 
+// How many blocks from allocateText are not yet released. Thread-safe.
+std::size_t liveTextCount();
+
 // Exit routine ------------------------------------------------------------------
 
 using ExitRoutine = void (*)();
