@@ -52,6 +52,10 @@ public:
   void destroy();
 
 private:
+  // The attached task, or none. Used only on the thread that calls the
+  // object's operations (the window thread in the program); the task
+  // thread holds its own reference, so the task's state outlives the
+  // object until event 4 has been raised.
   std::shared_ptr<detail::Attachment> attachment_;
 };
 
