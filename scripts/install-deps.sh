@@ -10,7 +10,9 @@ packages=(
   zlib1g-dev libminizip-dev libgtk-3-dev
   nginx-light python3 zip unzip libarchive-tools curl
   xvfb xauth xdotool x11-utils x11-apps imagemagick
-  procps time psmisc hyperfine
+  procps time psmisc hyperfine bc
+  g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
+  wine64 fonts-wine fonts-droid-fallback
 )
 
 missing=()
@@ -18,10 +20,14 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
     missing+=("$p")
 done
-if ((${#missing[@]})); then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+# The Windows build fetches a source package with apt-get download, which
+# needs the package lists even when nothing is missing.
+if ((${#missing[@]})) || ! compgen -G '/var/lib/apt/lists/*_Packages' >/dev/null; then
   $sudo apt-get update -qq
+fi
+if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null
 fi
