@@ -1,6 +1,7 @@
 #include "process/process.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -92,6 +93,11 @@ void endProcess(int code) {
     // successful hand-over never comes back here.
     if (gToolkit)
       gToolkit->handOver([code] { endProcess(code); });
+    // The window thread refused the request. When that is because it is
+    // already running the end sequence, it ends the process itself once the
+    // exit routine has run; this thread must not cut that short.
+    while (gEndSequenceBegun.load())
+      std::this_thread::sleep_for(std::chrono::seconds(1));
     terminateProcess(code);
   }
 

@@ -83,8 +83,9 @@ bool endSequenceBegun();
 // sequence: the windows are released, the exit routine runs once, the
 // components and the toolkit are released, and the process ends. On any
 // other thread the request is handed to the window thread; when the
-// hand-over cannot be made, the process ends at once with `code` without the
-// exit routine. Never returns.
+// hand-over cannot be made because the end sequence already runs, the caller
+// waits for that sequence to end the process, and otherwise the process ends
+// at once with `code` without the exit routine. Never returns.
 [[noreturn]] void endProcess(int code);
 
 // Ends the process at once with `code`, after flushing the standard streams.
