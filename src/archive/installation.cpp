@@ -1,0 +1,182 @@
+#include "archive/installation.h"
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <utility>
+
+#include "process/run_directory.h"
+
+namespace archive {
+
+Installation::Installation(std::string stagingFolder)
+    : stagingFolder_(std::move(stagingFolder)) {}
+
+Installation::~Installation() {
+  if (open_) {
+    rollBack();
+  }
+}
+
+Status Installation::createDirectories(const std::vector<std::string> &chain) {
+  for (const std::string &directory : chain) {
+    if (knownDirectories_.count(directory) != 0) {
+      continue;
+    }
+    Result<fs::NodeKind> kind = fs::nodeKind(directory);
+    if (!kind) {
+      return kind.status();
+    }
+    if (kind.value() == fs::NodeKind::Directory) {
+      knownDirectories_.insert(directory);
+      continue;
+    }
+    if (kind.value() == fs::NodeKind::File) {
+      return Error{0, "create directory (a file is in the way)", directory};
+    }
+    if (Status made = fs::createDirectory(directory); !made) {
+      return made;
+    }
+    steps_.push_back(
+        Step{Step::Kind::CreatedDirectory, directory, {}, {}, false});
+    knownDirectories_.insert(directory);
+  }
+  return {};
+}
+
+Status Installation::createStagingFolder() {
+  if (Status made = fs::createDirectory(stagingFolder_); !made) {
+    return made;
+  }
+  stepsBeforeStaging_ = steps_.size();
+  stagingCreated_ = true;
+  return {};
+}
+
+Status Installation::placeFile(const std::string &staged,
+                               const std::string &target) {
+  Result<fs::NodeKind> kind = fs::nodeKind(target);
+  if (!kind) {
+    return kind.status();
+  }
+  if (kind.value() == fs::NodeKind::Directory) {
+    return Error{0, "replace file (a directory is in the way)", target};
+  }
+  if (kind.value() == fs::NodeKind::File) {
+    Result<fs::Attributes> attributes = fs::readAttributes(target);
+    if (!attributes) {
+      return attributes.status();
+    }
+    if (Status reset = fs::setNormalAttributes(target, attributes.value());
+        !reset) {
+      return reset;
+    }
+    std::string aside = stagingFolder_;
+    aside += process::kPathSeparator;
+    aside += "old-" + std::to_string(keptAsideCount_++);
+    if (Status moved = fs::renamePath(target, aside); !moved) {
+      (void)fs::writeAttributes(target, attributes.value());
+      return moved;
+    }
+    steps_.push_back(Step{Step::Kind::ReplacedFile, target, std::move(aside),
+                          attributes.value(), false});
+    if (Status placed = fs::renamePath(staged, target); !placed) {
+      return placed;
+    }
+    steps_.back().newFilePlaced = true;
+  } else {
+    if (Status placed = fs::renamePath(staged, target); !placed) {
+      return placed;
+    }
+    steps_.push_back(Step{Step::Kind::AddedFile, target, {}, {}, false});
+  }
+  return {};
+}
+
+namespace {
+
+// Removes the files, sharing them with helper threads when there are many:
+// freeing the blocks of replaced files is, on many file systems, the
+// slowest step of an update, and most of it is spent waiting on the disk,
+// so a few threads overlap those waits even on two cores.
+void removeFiles(const std::vector<std::string> &paths) {
+  constexpr std::size_t kFilesPerThread = 128;
+  constexpr std::size_t kMaximumThreads = 4;
+  const std::size_t wanted = std::clamp<std::size_t>(
+      paths.size() / kFilesPerThread, 1, kMaximumThreads);
+  std::atomic<std::size_t> next{0};
+  const auto removeSome = [&paths, &next] {
+    for (std::size_t i = next++; i < paths.size(); i = next++) {
+      try {
+        (void)fs::removeFile(paths[i]);
+      } catch (...) {
+        // Left for the staging folder's own removal.
+      }
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (std::size_t i = 1; i < wanted; ++i) {
+    try {
+      helpers.emplace_back(removeSome);
+    } catch (...) {
+      break; // fewer helpers; the calling thread still removes the rest
+    }
+  }
+  removeSome();
+  for (std::thread &helper : helpers) {
+    helper.join();
+  }
+}
+
+} // namespace
+
+void Installation::finish() {
+  open_ = false;
+  std::vector<std::string> keptAside;
+  for (Step &step : steps_) {
+    if (step.kind == Step::Kind::ReplacedFile) {
+      keptAside.push_back(std::move(step.keptAside));
+    }
+  }
+  steps_.clear();
+  removeFiles(keptAside);
+  if (stagingCreated_) {
+    (void)fs::removeTree(stagingFolder_);
+  }
+}
+
+void Installation::undo(const Step &step) {
+  switch (step.kind) {
+  case Step::Kind::CreatedDirectory:
+    (void)fs::removeEmptyDirectory(step.path);
+    break;
+  case Step::Kind::AddedFile:
+    (void)fs::removeFile(step.path);
+    break;
+  case Step::Kind::ReplacedFile:
+    if (step.newFilePlaced) {
+      (void)fs::removeFile(step.path);
+    }
+    if (fs::renamePath(step.keptAside, step.path)) {
+      (void)fs::writeAttributes(step.path, step.attributes);
+    }
+    break;
+  }
+}
+
+void Installation::rollBack() {
+  open_ = false;
+  for (std::size_t i = steps_.size(); i > stepsBeforeStaging_; --i) {
+    undo(steps_[i - 1]);
+  }
+  if (stagingCreated_) {
+    (void)fs::removeTree(stagingFolder_);
+  }
+  for (std::size_t i = std::min(stepsBeforeStaging_, steps_.size()); i > 0;
+       --i) {
+    undo(steps_[i - 1]);
+  }
+  steps_.clear();
+}
+
+} // namespace archive
