@@ -1,5 +1,7 @@
 #include "driver/globals.h"
 
+#include "driver/installation.h"
+
 namespace driver {
 
 download::Download *downloader = nullptr;
@@ -15,6 +17,9 @@ void initGlobals() {
 }
 
 void releaseGlobals() {
+  // An installation under way uses downloader; it is finished, or rolled
+  // back, first.
+  awaitInstallation();
   downloader->destroy();
   delete downloader;
   download::releaseTaskParam(taskParam);

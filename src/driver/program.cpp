@@ -33,6 +33,8 @@ int programStart(std::unique_ptr<ui::Backend> backend) {
 
   ui::Bindings bindings;
   bindings.created = handleWindowCreated;
+  bindings.tick = handleDownloadTick;
+  bindings.installProgress = handleInstallProgress;
   gWindow->load(bindings);
   gWindow->runMessageLoop();
   return 0;

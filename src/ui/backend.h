@@ -59,7 +59,7 @@ public:
   // calling thread only; returns when the user has closed it. Any thread.
   virtual void messageBox(std::string_view text, std::string_view title,
                           MessageIcon icon) = 0;
-  // Releases the toolkit: later invoke() calls return false.
+  // Fails every waiting and later invoke() call. Idempotent.
   virtual void release() = 0;
 };
 

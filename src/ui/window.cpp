@@ -33,8 +33,11 @@ void Window::setProperty(Control control, int number, std::int32_t value) {
     if (!exists_)
       return;
     if (control == Control::进度条1 && number == kBarPosition) {
+      const auto before = bar_.shown();
       bar_.setPosition(value);
-      backend_->showPosition(bar_.shown());
+      // The timer writes every 10 ms; an unchanged bar is not redrawn.
+      if (bar_.shown() != before)
+        backend_->showPosition(bar_.shown());
     } else if (control == Control::时钟1 && number == kTimerPeriod) {
       switch (timer_.setPeriod(value)) {
       case Timer::Change::none:
@@ -52,7 +55,8 @@ void Window::setProperty(Control control, int number, std::int32_t value) {
 
 void Window::setProperty(Control control, int number, std::string_view text) {
   onWindowThread([&] {
-    if (!exists_ || control != Control::window || number != kWindowTitle)
+    if (!exists_ || control != Control::window || number != kWindowTitle ||
+        text == title_)
       return;
     title_ = text;
     backend_->showTitle(title_);
@@ -69,6 +73,9 @@ bool Window::handOver(std::function<void()> call) {
 }
 
 void Window::releaseWindows() {
+  // Calls handed over from now on fail at once: a thread that would wait
+  // for this one while it ends could otherwise never resume.
+  backend_->release();
   if (!exists_)
     return;
   exists_ = false;

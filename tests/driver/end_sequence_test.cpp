@@ -1,5 +1,6 @@
 // The ways the process ends, each in a child process of its own.
 #include "driver/globals.h"
+#include "driver/handlers.h"
 #include "driver/program.h"
 #include "process/process.h"
 #include "ui/recording/recording_backend.h"
@@ -9,6 +10,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <sys/wait.h>
 #include <thread>
 
@@ -46,8 +49,15 @@ void report() {
 
 // Waits until the window has been shown.
 void waitUntilShown() {
-  while (!gBackend || gBackend->records().empty() ||
-         gBackend->records().front().rfind("show", 0) != 0)
+  auto shown = [] {
+    if (!gBackend)
+      return false;
+    for (const auto &record : gBackend->records())
+      if (record.rfind("show ", 0) == 0)
+        return true;
+    return false;
+  };
+  while (!shown())
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
@@ -116,6 +126,59 @@ TEST_F(EndSequence, RacingEndRequestsRunTheExitRoutineOnce) {
                 testing::AllOf(HasSubstr("exit routine 1\n"),
                                Not(HasSubstr("exit routine 2"))));
   }
+}
+
+TEST_F(EndSequence, UpdateSwitchConfiguresTheTaskAndStartsTheTimer) {
+  // A leftover archive of an earlier run goes before the download starts.
+  std::ofstream(driver::archivePath()) << "an old, broken download";
+  EXPECT_EXIT(
+      runProgram({"-g", "ignored"},
+                 [] {
+                   waitUntilShown();
+                   const download::TaskParam &p = *driver::taskParam;
+                   std::fprintf(
+                       stderr,
+                       "flags %d url %s stop %d connections %d save %s "
+                       "timeouts %d %d %d block %d callback %d leftover %d\n",
+                       p.flags, p.url == driver::kUpdateUrl ? "constant" : "copy",
+                       p.stopWait, p.connectionCount,
+                       p.savePath == driver::archivePath() ? "ok" : p.savePath,
+                       p.connectTimeout, p.sendTimeout, p.receiveTimeout,
+                       p.receiveBlockSize,
+                       p.eventCallback == &driver::handleDownloadEvent,
+                       std::filesystem::exists(driver::archivePath()));
+                   process::endProcess(0);
+                 }),
+      testing::ExitedWithCode(0),
+      testing::AllOf(
+          HasSubstr("flags 4096 url constant stop 1000 connections 5 save ok "
+                    "timeouts 5000 5000 10000 block 10240 callback 1 leftover 0\n"),
+          // The timer starts before the window is shown.
+          HasSubstr("records: timer 10|show 软件更新 0|")));
+  std::filesystem::remove(driver::archivePath());
+}
+
+TEST_F(EndSequence, IncompleteDownloadIsReportedAndNotInstalled) {
+  // The engine announced 1000 bytes, but none arrived: nothing is unpacked,
+  // the download is deleted, the user is told and the exit code is 1.
+  const std::string archive =
+      (std::filesystem::temp_directory_path() / "updater-incomplete.zip").string();
+  static std::string gArchive;
+  gArchive = archive;
+  std::ofstream(archive) << std::string(1000, '\0');
+  EXPECT_EXIT(runProgram({"x"},
+                         [] {
+                           waitUntilShown();
+                           driver::handleDownloadEvent(
+                               download::kEventSizeKnown, 0, 1000,
+                               reinterpret_cast<download::EventArg>(gArchive.c_str()), 0);
+                           driver::handleDownloadEvent(download::kEventFinished, 0, 1000,
+                                                       0, 0);
+                         }),
+              testing::ExitedWithCode(1),
+              testing::AllOf(HasSubstr("records: show 软件更新 0|message warning 信息： 更新失败，请稍后重试！|destroy|"),
+                             Not(HasSubstr("正在安装"))));
+  EXPECT_FALSE(std::filesystem::exists(archive));
 }
 
 } // namespace

@@ -43,16 +43,39 @@ gboolean onKeyPress(GtkWidget *window, GdkEventKey *event, gpointer) {
   return TRUE;
 }
 
+// A dialog with the title in a header bar of its own (as the update window
+// has), the icon beside the text and one OK button, which Enter presses.
 GtkWidget *newMessageDialog(std::string_view text, std::string_view title,
                             MessageIcon icon) {
-  const std::string body(text);
-  GtkWidget *dialog = gtk_message_dialog_new(
-      nullptr, GtkDialogFlags(0),
-      icon == MessageIcon::information ? GTK_MESSAGE_INFO : GTK_MESSAGE_WARNING,
-      GTK_BUTTONS_OK, "%s", body.c_str());
-  gtk_window_set_title(GTK_WINDOW(dialog), std::string(title).c_str());
-  gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
-  gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+  GtkWidget *dialog = gtk_dialog_new();
+  GtkWindow *window = GTK_WINDOW(dialog);
+  GtkWidget *header = gtk_header_bar_new();
+  gtk_header_bar_set_show_close_button(GTK_HEADER_BAR(header), TRUE);
+  gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(header), ":close");
+  gtk_window_set_titlebar(window, header);
+  gtk_window_set_title(window, std::string(title).c_str());
+  gtk_window_set_resizable(window, FALSE);
+  gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+  gtk_window_set_keep_above(window, TRUE);
+
+  GtkWidget *row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+  gtk_container_set_border_width(GTK_CONTAINER(row), 12);
+  const char *iconName = icon == MessageIcon::information
+                             ? "dialog-information-symbolic"
+                             : "dialog-warning-symbolic";
+  if (gtk_icon_theme_has_icon(gtk_icon_theme_get_default(), iconName))
+    gtk_box_pack_start(GTK_BOX(row),
+                       gtk_image_new_from_icon_name(iconName, GTK_ICON_SIZE_DIALOG),
+                       FALSE, FALSE, 0);
+  GtkWidget *label = gtk_label_new(std::string(text).c_str());
+  gtk_box_pack_start(GTK_BOX(row), label, TRUE, TRUE, 0);
+  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))),
+                     row, TRUE, TRUE, 0);
+
+  GtkWidget *ok = gtk_dialog_add_button(GTK_DIALOG(dialog), "OK", GTK_RESPONSE_OK);
+  gtk_widget_set_can_default(ok, TRUE);
+  gtk_widget_grab_default(ok);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
   return dialog;
 }
 
