@@ -15,7 +15,8 @@ set(CMAKE_OPTIMIZE_DEPENDENCIES ON)
 
 # The test programs that build and run on Windows; the others (servers and
 # fixtures written for POSIX) are left out of the default build.
-set(UPDATER_WINDOWS_TESTS process_tests ui_tests win32_tests win32_window_tests)
+set(UPDATER_WINDOWS_TESTS process_tests ui_tests win32_tests win32_window_tests
+                           win32_layer_tests)
 
 # Collects the targets defined in `directory` and below.
 function(updater_targets_below directory out)
@@ -29,36 +30,8 @@ function(updater_targets_below directory out)
 endfunction()
 
 function(updater_windows_parts)
-  # A platform layer that is not written yet leaves its library unbuildable
-  # without stopping the rest of the build from being configured. The window
-  # library then goes without the ZIP component, which only the full program
-  # uses.
-  set(pending)
-  foreach(target updater_download updater_archive)
-    get_target_property(sources ${target} SOURCES)
-    get_target_property(directory ${target} SOURCE_DIR)
-    foreach(source IN LISTS sources)
-      cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${directory}
-                 OUTPUT_VARIABLE path)
-      if(NOT EXISTS ${path})
-        message(STATUS "Windows build: ${target} lacks ${source}")
-        list(APPEND pending ${target}:${source})
-        set_source_files_properties(${path} TARGET_DIRECTORY ${target}
-                                    PROPERTIES GENERATED ON)
-        if(target STREQUAL "updater_archive")
-          foreach(property LINK_LIBRARIES INTERFACE_LINK_LIBRARIES)
-            get_target_property(libraries updater_ui ${property})
-            list(REMOVE_ITEM libraries updater_archive)
-            set_target_properties(updater_ui PROPERTIES ${property} "${libraries}")
-          endforeach()
-        endif()
-      endif()
-    endforeach()
-  endforeach()
-
-  # What is still missing, one per line, for scripts/checks/windows.sh.
-  list(JOIN pending "\n" pending)
-  file(WRITE ${PROJECT_BINARY_DIR}/windows-pending.txt "${pending}")
+  # Winsock for the engine's sockets.
+  target_link_libraries(updater_download PUBLIC ws2_32)
 
   # Folders cannot be added at this point, so the Windows parts come as
   # included lists that name their files in full.
@@ -71,7 +44,7 @@ function(updater_windows_parts)
     set(runnable ${UPDATER_WINDOWS_TESTS})
     if(NOT CMAKE_CROSSCOMPILING_EMULATOR AND CMAKE_CROSSCOMPILING)
       set(runnable)
-      set_target_properties(win32_tests win32_window_tests PROPERTIES
+      set_target_properties(win32_tests win32_window_tests win32_layer_tests PROPERTIES
                             EXCLUDE_FROM_ALL ON)
     endif()
     foreach(directory tests bench)

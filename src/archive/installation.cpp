@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <thread>
 #include <utility>
 
+#include "archive/entry_names.h"
 #include "process/run_directory.h"
 
 namespace archive {
@@ -95,20 +97,35 @@ Status Installation::placeFile(const std::string &staged,
 
 namespace {
 
+// The in-use folder that belongs beside `stagingFolder`.
+std::string inUseFolderBeside(const std::string &stagingFolder) {
+  const std::size_t cut = stagingFolder.rfind(process::kPathSeparator);
+  std::string folder =
+      cut == std::string::npos ? std::string() : stagingFolder.substr(0, cut + 1);
+  folder += kInUseFolderName;
+  return folder;
+}
+
 // Removes the files, sharing them with helper threads when there are many:
 // freeing the blocks of replaced files is, on many file systems, the
 // slowest step of an update, and most of it is spent waiting on the disk,
 // so a few threads overlap those waits even on two cores.
-void removeFiles(const std::vector<std::string> &paths) {
+// Returns the paths that could not be removed.
+std::vector<std::string> removeFiles(const std::vector<std::string> &paths) {
   constexpr std::size_t kFilesPerThread = 128;
   constexpr std::size_t kMaximumThreads = 4;
   const std::size_t wanted = std::clamp<std::size_t>(
       paths.size() / kFilesPerThread, 1, kMaximumThreads);
   std::atomic<std::size_t> next{0};
-  const auto removeSome = [&paths, &next] {
+  std::mutex keptMutex;
+  std::vector<std::string> kept; // guarded by keptMutex
+  const auto removeSome = [&paths, &next, &keptMutex, &kept] {
     for (std::size_t i = next++; i < paths.size(); i = next++) {
       try {
-        (void)fs::removeFile(paths[i]);
+        if (!fs::removeFile(paths[i])) {
+          std::lock_guard lock(keptMutex);
+          kept.push_back(paths[i]);
+        }
       } catch (...) {
         // Left for the staging folder's own removal.
       }
@@ -126,6 +143,7 @@ void removeFiles(const std::vector<std::string> &paths) {
   for (std::thread &helper : helpers) {
     helper.join();
   }
+  return kept;
 }
 
 } // namespace
@@ -139,10 +157,39 @@ void Installation::finish() {
     }
   }
   steps_.clear();
-  removeFiles(keptAside);
+  for (const std::string &inUse : removeFiles(keptAside)) {
+    keepInUseCopy(inUse);
+  }
   if (stagingCreated_) {
     (void)fs::removeTree(stagingFolder_);
   }
+}
+
+// A copy that is still in use would keep the staging folder, and with it
+// every later update, from being removed; it moves on to the in-use folder
+// under a name not taken yet. Renaming works where deleting did not.
+void Installation::keepInUseCopy(const std::string &path) {
+  const std::string folder = inUseFolderBeside(stagingFolder_);
+  if (Result<fs::NodeKind> kind = fs::nodeKind(folder);
+      !kind || kind.value() == fs::NodeKind::Missing) {
+    (void)fs::createDirectory(folder);
+  }
+  constexpr int kMaximumCandidates = 1000;
+  for (int n = 0; n < kMaximumCandidates; ++n) {
+    std::string candidate = folder;
+    candidate += process::kPathSeparator;
+    candidate += "old-" + std::to_string(n);
+    Result<fs::NodeKind> kind = fs::nodeKind(candidate);
+    if (kind && kind.value() == fs::NodeKind::Missing) {
+      (void)fs::renamePath(path, candidate);
+      return;
+    }
+  }
+}
+
+void removeInUseLeftovers(std::string_view targetDirectory) {
+  (void)fs::removeTree(
+      joinTargetPath(targetDirectory, {kInUseFolderName}, kNativeNameStyle));
 }
 
 void Installation::undo(const Step &step) {

@@ -4,13 +4,22 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
+#include "archive/entry_names.h"
 #include "archive/file_system.h"
 #include "archive/result.h"
 
 namespace archive {
+
+
+// Deletes what it can of the copies an earlier update left in the in-use
+// folder of `targetDirectory`, and the folder itself once empty. A copy
+// still in use stays for the next time. Nothing is reported: the folder
+// harms nothing while it waits.
+void removeInUseLeftovers(std::string_view targetDirectory);
 
 // Records every change made to the target directory so that a failure can
 // put the directory back exactly as it was: directories made are removed,
@@ -39,8 +48,9 @@ public:
   Status placeFile(const std::string &staged, const std::string &target);
 
   // Keeps the changes and deletes the staging folder with the files kept
-  // aside. A failure to delete is not reported: the next run removes a
-  // staging folder it finds.
+  // aside. A kept file that cannot be deleted, because it is still in use,
+  // is moved on into the in-use folder. A failure to delete is not
+  // reported: the next run removes a staging folder it finds.
   void finish();
 
   // Takes every change back, newest first, then removes the staging folder.
@@ -56,6 +66,7 @@ private:
     bool newFilePlaced = false;  // ReplacedFile only
   };
   void undo(const Step &step);
+  void keepInUseCopy(const std::string &path);
 
   std::string stagingFolder_;
   std::vector<Step> steps_;
