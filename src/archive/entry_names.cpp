@@ -106,7 +106,8 @@ NameProblem checkEntryName(std::string_view name, NameStyle style) {
   }
   // The staging folder is compared without case everywhere: the target may
   // lie on a volume that ignores case even on POSIX.
-  if (equalsIgnoringAsciiCase(components.front(), kStagingFolderName)) {
+  if (equalsIgnoringAsciiCase(components.front(), kStagingFolderName) ||
+      equalsIgnoringAsciiCase(components.front(), kInUseFolderName)) {
     return NameProblem::StagingFolder;
   }
   if (style == NameStyle::Windows) {

@@ -24,6 +24,13 @@ inline constexpr NameStyle kNativeNameStyle =
 // its entries before moving them into place. An archive may not use it.
 inline constexpr std::string_view kStagingFolderName = ".update-staging";
 
+// The folder, beside the staging folder in the target directory, that
+// holds old copies of replaced files which could not be deleted at the end
+// of an update. Windows lets a running program or a loaded library be
+// renamed but not deleted, so its old copy waits there until the next
+// start of the updater removes it. An archive may not use it either.
+inline constexpr std::string_view kInUseFolderName = ".update-in-use";
+
 // Why a stored name is refused.
 enum class NameProblem {
   None,
@@ -34,7 +41,8 @@ enum class NameProblem {
   ParentComponent,    // has a ".." component
   NulByte,            // holds a zero byte
   InvalidUtf8,        // marked as UTF-8 but is not
-  StagingFolder,      // its first component is kStagingFolderName
+  StagingFolder,      // its first component is kStagingFolderName or
+                      // kInUseFolderName
   Colon,              // Windows: ":" anywhere (streams, drives)
   ReservedDeviceName, // Windows: CON, PRN, AUX, NUL, COM0-9, LPT0-9
   TrailingDotOrSpace, // Windows: a component ending in "." or " "

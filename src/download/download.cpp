@@ -59,6 +59,8 @@ void Download::destroy() {
   attachment_.reset();
 }
 
+void initialiseEngine() { platform::initialiseNetwork(); }
+
 void shutdownEngine() { platform::releaseNetwork(); }
 
 } // namespace download

@@ -59,6 +59,10 @@ private:
   std::shared_ptr<detail::Attachment> attachment_;
 };
 
+// Prepares the engine's global state (the network library); called once, by
+// the program's start-up.
+void initialiseEngine();
+
 // Tells the engine the program ends: it releases its global state. Called
 // once, by the end sequence.
 void shutdownEngine();

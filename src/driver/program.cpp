@@ -2,7 +2,9 @@
 
 #include "driver/globals.h"
 #include "driver/handlers.h"
+#include "archive/installation.h"
 #include "download/download.h"
+#include "process/run_directory.h"
 #include "process/process.h"
 
 #include <cfenv>
@@ -22,7 +24,11 @@ int programStart(std::unique_ptr<ui::Backend> backend) {
   // The window lives until the process ends, which never returns here.
   gWindow = new ui::Window(std::move(backend));
   process::initialise(gWindow);
+  download::initialiseEngine();
   process::addShutdownRoutine(download::shutdownEngine);
+  // Old copies of files that were in use during the last update (Windows
+  // cannot delete a running program) go now.
+  archive::removeInUseLeftovers(process::runDirectory());
 
   // Every floating-point exception masked and rounding to nearest, so that
   // a division by zero gives an infinity or a NaN and never traps.

@@ -39,6 +39,7 @@ TEST(EntryNames, CheckEntryNameUnderBothStyles) {
       {std::string("a\0b", 3), P::NulByte, P::NulByte},
       {".update-staging/x", P::StagingFolder, P::StagingFolder},
       {".Update-Staging", P::StagingFolder, P::StagingFolder},
+      {".update-in-use/old-0", P::StagingFolder, P::StagingFolder},
       {"sub/.update-staging", P::None, P::None},
       {"file.txt:stream", P::None, P::Colon},
       {"CON", P::None, P::ReservedDeviceName},
