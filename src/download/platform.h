@@ -30,7 +30,14 @@ public:
   Socket(Socket &&other) noexcept : handle_(other.handle_) {
     other.handle_ = kInvalidHandle;
   }
-  Socket &operator=(Socket &&other) noexcept;
+  Socket &operator=(Socket &&other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = other.handle_;
+      other.handle_ = kInvalidHandle;
+    }
+    return *this;
+  }
   Socket(const Socket &) = delete;
   Socket &operator=(const Socket &) = delete;
 
@@ -51,7 +58,14 @@ public:
   File(File &&other) noexcept : handle_(other.handle_) {
     other.handle_ = kInvalidHandle;
   }
-  File &operator=(File &&other) noexcept;
+  File &operator=(File &&other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = other.handle_;
+      other.handle_ = kInvalidHandle;
+    }
+    return *this;
+  }
   File(const File &) = delete;
   File &operator=(const File &) = delete;
 

@@ -78,29 +78,11 @@ Result<Socket> connectOne(const addrinfo &ai, int &stepsLeft, const std::atomic<
 
 } // namespace
 
-Socket &Socket::operator=(Socket &&other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalidHandle;
-  }
-  return *this;
-}
-
 void Socket::close() {
   if (handle_ != kInvalidHandle) {
     ::close(fd(handle_));
     handle_ = kInvalidHandle;
   }
-}
-
-File &File::operator=(File &&other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalidHandle;
-  }
-  return *this;
 }
 
 void File::close() {

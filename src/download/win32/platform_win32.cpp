@@ -133,29 +133,11 @@ bool gNetworkStarted = false; // guarded by gNetworkMutex
 
 } // namespace
 
-Socket &Socket::operator=(Socket &&other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalidHandle;
-  }
-  return *this;
-}
-
 void Socket::close() {
   if (handle_ != kInvalidHandle) {
     ::closesocket(sock(handle_));
     handle_ = kInvalidHandle;
   }
-}
-
-File &File::operator=(File &&other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalidHandle;
-  }
-  return *this;
 }
 
 void File::close() {
