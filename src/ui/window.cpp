@@ -9,6 +9,7 @@ Window::~Window() = default;
 void Window::load(const Bindings &bindings) {
   bindings_ = bindings;
   title_ = kWindowTitleText;
+  mirror();
   backend_->create(*this, title_);
   exists_ = true;
   // The handler may end the process; then the window is never shown.
@@ -28,13 +29,33 @@ bool Window::onWindowThread(const std::function<void()> &apply) {
   return backend_->invoke(apply);
 }
 
+void Window::mirror() {
+  std::lock_guard lock(mirrorMutex_);
+  mirroredTitle_ = title_;
+  mirroredPosition_ = bar_.position();
+}
+
 void Window::setProperty(Control control, int number, std::int32_t value) {
+  // The install progress writes the bar for every entry from another
+  // thread; a write of the position already stored changes nothing, so it
+  // is spared the round trip to the window thread.
+  if (control == Control::进度条1 && number == kBarPosition &&
+      !process::onWindowThread()) {
+    ProcessBar wanted;
+    wanted.setPosition(value);
+    std::lock_guard lock(mirrorMutex_);
+    if (wanted.position() == mirroredPosition_)
+      return;
+  }
   onWindowThread([&] {
     if (!exists_)
       return;
     if (control == Control::进度条1 && number == kBarPosition) {
       const auto before = bar_.shown();
+      const auto stored = bar_.position();
       bar_.setPosition(value);
+      if (bar_.position() != stored)
+        mirror();
       // The timer writes every 10 ms; an unchanged bar is not redrawn.
       if (bar_.shown() != before)
         backend_->showPosition(bar_.shown());
@@ -54,11 +75,18 @@ void Window::setProperty(Control control, int number, std::int32_t value) {
 }
 
 void Window::setProperty(Control control, int number, std::string_view text) {
+  if (control == Control::window && number == kWindowTitle &&
+      !process::onWindowThread()) {
+    std::lock_guard lock(mirrorMutex_);
+    if (text == mirroredTitle_)
+      return;
+  }
   onWindowThread([&] {
     if (!exists_ || control != Control::window || number != kWindowTitle ||
         text == title_)
       return;
     title_ = text;
+    mirror();
     backend_->showTitle(title_);
   });
 }

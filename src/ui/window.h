@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -77,6 +78,9 @@ private:
   void closed() override;
   // Runs `apply` on the window thread; false when it cannot.
   bool onWindowThread(const std::function<void()> &apply);
+  // Copies the title and the stored bar position for other threads.
+  // Window thread.
+  void mirror();
 
   std::unique_ptr<Backend> backend_;
   Bindings bindings_;
@@ -85,6 +89,11 @@ private:
   std::string title_;
   ProcessBar bar_;
   Timer timer_;
+  // The title and stored bar position as other threads may read them: a
+  // write from another thread that would change neither returns at once.
+  std::mutex mirrorMutex_;
+  std::string mirroredTitle_;       // guarded by mirrorMutex_
+  std::int32_t mirroredPosition_ = 0; // guarded by mirrorMutex_
 };
 
 } // namespace ui

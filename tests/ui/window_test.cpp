@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -79,6 +80,30 @@ TEST(Window, WriteFromAnotherThreadIsAppliedBeforeItReturns) {
   EXPECT_LT(indexOf(records, "title 正在安装更新文件：42%"),
             indexOf(records, "destroy"));
   EXPECT_FALSE(w.window.exists());
+}
+
+// The install progress writes the same bar and title for many entries in a
+// row from another thread: such writes must not wait for the window thread.
+TEST(Window, UnchangedWriteFromAnotherThreadNeedsNoWindowThread) {
+  LoadedWindow w;
+  w.window.setBarPosition(150); // stored as 150, shown as 100
+  w.window.setTitle("正在安装更新文件：7%");
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    w.window.setBarPosition(150);
+    w.window.setTitle("正在安装更新文件：7%");
+    done = true;
+  });
+  // The window thread runs no loop meanwhile: a write handed over to it
+  // would wait until the loop below runs.
+  for (int i = 0; i < 500 && !done; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const bool returnedAlone = done;
+  w.backend->requestClose();
+  w.window.runMessageLoop();
+  w.window.releaseWindows(); // fails a write still waiting, as the end does
+  other.join();
+  EXPECT_TRUE(returnedAlone);
 }
 
 TEST(Window, WritesAfterTheWindowIsGoneDoNothing) {
