@@ -20,7 +20,6 @@ struct ZipEntry {
   std::uint16_t versionMadeBy = 0;
   std::uint16_t flags = 0;
   std::uint16_t method = 0;
-  std::uint32_t crc = 0;
   std::uint32_t externalAttributes = 0;
   std::uint64_t compressedSize = 0;
   std::uint64_t uncompressedSize = 0;
