@@ -28,6 +28,11 @@ Status createDirectory(const std::string &path);
 // Renames `from` to `to` on the same volume, replacing a file at `to`.
 Status renamePath(const std::string &from, const std::string &to);
 
+// Swaps the files at `a` and `b`, both existing on the same volume, in one
+// step: neither path is missing at any moment. False, with nothing done,
+// where the platform or the file system has no such operation.
+Result<bool> exchangeFiles(const std::string &a, const std::string &b);
+
 // Removes a file (or a link, never what it points to).
 Status removeFile(const std::string &path);
 

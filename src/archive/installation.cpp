@@ -64,6 +64,21 @@ Status Installation::placeFile(const std::string &staged,
   if (kind.value() == fs::NodeKind::Directory) {
     return Error{0, "replace file (a directory is in the way)", target};
   }
+  if (kind.value() == fs::NodeKind::File && exchangeWorks_) {
+    // One step that never leaves `target` missing: the old file takes the
+    // staged file's place and waits there for the end. The step is recorded
+    // first, so that nothing done goes unrecorded.
+    steps_.push_back(Step{Step::Kind::ExchangedFile, target, staged, {}, true});
+    Result<bool> exchanged = fs::exchangeFiles(staged, target);
+    if (exchanged && exchanged.value()) {
+      return {};
+    }
+    steps_.pop_back();
+    if (!exchanged) {
+      return exchanged.status();
+    }
+    exchangeWorks_ = false;
+  }
   if (kind.value() == fs::NodeKind::File) {
     Result<fs::Attributes> attributes = fs::readAttributes(target);
     if (!attributes) {
@@ -108,8 +123,9 @@ std::string inUseFolderBeside(const std::string &stagingFolder) {
 
 // Removes the files, sharing them with helper threads when there are many:
 // freeing the blocks of replaced files is, on many file systems, the
-// slowest step of an update, and most of it is spent waiting on the disk,
-// so a few threads overlap those waits even on two cores.
+// slowest step of an update, and most of it is spent waiting on the disk
+// (a volume that discards freed blocks waits for each file), so many
+// threads overlap those waits even on two cores.
 // Returns the paths that could not be removed.
 std::vector<std::string> removeFiles(const std::vector<std::string> &paths) {
   constexpr std::size_t kFilesPerThread = 128;
@@ -152,7 +168,8 @@ void Installation::finish() {
   open_ = false;
   std::vector<std::string> keptAside;
   for (Step &step : steps_) {
-    if (step.kind == Step::Kind::ReplacedFile) {
+    if (step.kind == Step::Kind::ReplacedFile ||
+        step.kind == Step::Kind::ExchangedFile) {
       keptAside.push_back(std::move(step.keptAside));
     }
   }
@@ -199,6 +216,10 @@ void Installation::undo(const Step &step) {
     break;
   case Step::Kind::AddedFile:
     (void)fs::removeFile(step.path);
+    break;
+  case Step::Kind::ExchangedFile:
+    // The old file, untouched, replaces the new one.
+    (void)fs::renamePath(step.keptAside, step.path);
     break;
   case Step::Kind::ReplacedFile:
     if (step.newFilePlaced) {

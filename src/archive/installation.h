@@ -43,8 +43,10 @@ public:
   Status createStagingFolder();
 
   // Moves the staged file `staged`, whose attributes are already normal, to
-  // `target`. A file already at `target` has its attributes reset to normal
-  // and is kept aside; a directory there is a failure.
+  // `target`. A file already at `target` is kept aside: swapped with the
+  // staged file where the file system can, otherwise moved into the staging
+  // folder after its attributes are reset to normal. A directory there is a
+  // failure.
   Status placeFile(const std::string &staged, const std::string &target);
 
   // Keeps the changes and deletes the staging folder with the files kept
@@ -59,9 +61,14 @@ public:
 
 private:
   struct Step {
-    enum class Kind { CreatedDirectory, AddedFile, ReplacedFile } kind;
+    enum class Kind {
+      CreatedDirectory,
+      AddedFile,
+      ReplacedFile,  // the old file moved aside, then the new one moved in
+      ExchangedFile, // the old and the new file swapped in one step
+    } kind;
     std::string path;
-    std::string keptAside;       // ReplacedFile only
+    std::string keptAside;       // ReplacedFile and ExchangedFile
     fs::Attributes attributes{}; // ReplacedFile only: before the reset
     bool newFilePlaced = false;  // ReplacedFile only
   };
@@ -75,6 +82,8 @@ private:
   std::size_t stepsBeforeStaging_ = 0;
   bool stagingCreated_ = false;
   std::size_t keptAsideCount_ = 0;
+  // Cleared when the file system turns out to have no exchange.
+  bool exchangeWorks_ = true;
   bool open_ = true;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <dirent.h>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -50,6 +51,25 @@ Status createDirectory(const std::string &path) {
 Status renamePath(const std::string &from, const std::string &to) {
   return checked(rename(from.c_str(), to.c_str()), "rename",
                  from + " -> " + to);
+}
+
+Result<bool> exchangeFiles(const std::string &a, const std::string &b) {
+#ifdef RENAME_EXCHANGE
+  if (renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) ==
+      0) {
+    return true;
+  }
+  // EINVAL or EOPNOTSUPP: a file system without the operation; ENOSYS: an
+  // older kernel.
+  if (errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS) {
+    return false;
+  }
+  return systemError("exchange", a + " <-> " + b);
+#else
+  (void)a;
+  (void)b;
+  return false;
+#endif
 }
 
 Status removeFile(const std::string &path) {

@@ -72,6 +72,12 @@ Status createDirectory(const std::string &path) {
                  "CreateDirectory", path);
 }
 
+// Windows has no exchange of two names; the installation moves the old
+// file aside and the new one in.
+Result<bool> exchangeFiles(const std::string &, const std::string &) {
+  return false;
+}
+
 Status renamePath(const std::string &from, const std::string &to) {
   return checked(::MoveFileExW(toWide(from).c_str(), toWide(to).c_str(),
                                MOVEFILE_REPLACE_EXISTING),
