@@ -129,7 +129,7 @@ std::string inUseFolderBeside(const std::string &stagingFolder) {
 // Returns the paths that could not be removed.
 std::vector<std::string> removeFiles(const std::vector<std::string> &paths) {
   constexpr std::size_t kFilesPerThread = 128;
-  constexpr std::size_t kMaximumThreads = 4;
+  constexpr std::size_t kMaximumThreads = 16;
   const std::size_t wanted = std::clamp<std::size_t>(
       paths.size() / kFilesPerThread, 1, kMaximumThreads);
   std::atomic<std::size_t> next{0};
