@@ -7,7 +7,7 @@
 # repository.
 set(_minizip_root ${CMAKE_BINARY_DIR}/_deps/minizip)
 set(_minizip_lib ${_minizip_root}/lib/libminizip.a)
-set(_minizip_files unzip.c unzip.h ioapi.c ioapi.h iowin32.c iowin32.h crypt.h)
+set(_minizip_files unzip.c unzip.h ioapi.c ioapi.h crypt.h)
 
 if(NOT EXISTS ${_minizip_lib})
   set(_download ${_minizip_root}/download)
@@ -44,7 +44,7 @@ if(NOT EXISTS ${_minizip_lib})
   endforeach()
 
   set(_objects)
-  foreach(file unzip ioapi iowin32)
+  foreach(file unzip ioapi)
     execute_process(
       COMMAND ${CMAKE_C_COMPILER} -O2 -w -c ${_source}/${file}.c
               -o ${_minizip_root}/${file}.o
@@ -59,7 +59,7 @@ if(NOT EXISTS ${_minizip_lib})
   if(NOT _result EQUAL 0)
     message(FATAL_ERROR "minizip: archiving the library failed")
   endif()
-  foreach(file unzip.h ioapi.h iowin32.h crypt.h)
+  foreach(file unzip.h ioapi.h crypt.h)
     file(COPY ${_source}/${file} DESTINATION ${_minizip_root}/include/minizip)
   endforeach()
   file(RENAME ${_minizip_lib}.tmp ${_minizip_lib})

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "archive/result.h"
@@ -67,6 +68,31 @@ std::string nameFromLocalEncoding(const std::string &stored);
 
 // Free bytes for an unprivileged user on the volume holding `path`.
 Result<std::uint64_t> freeSpace(const std::string &path);
+
+// A file open for reading at any offset. The destructor closes it.
+class InputFile {
+public:
+  // Opens the existing file at `path`.
+  static Result<std::unique_ptr<InputFile>> open(const std::string &path);
+
+  InputFile(const InputFile &) = delete;
+  InputFile &operator=(const InputFile &) = delete;
+  ~InputFile();
+
+  // The file's size when it was opened.
+  std::uint64_t size() const { return size_; }
+  // Reads up to `count` bytes at `offset`; fewer only at the end of the
+  // file.
+  Result<std::size_t> readAt(void *data, std::size_t count,
+                             std::uint64_t offset);
+
+private:
+  InputFile(std::intptr_t handle, std::uint64_t size, std::string path)
+      : handle_(handle), size_(size), path_(std::move(path)) {}
+  std::intptr_t handle_; // a descriptor, or a HANDLE on Windows
+  std::uint64_t size_;
+  std::string path_;
+};
 
 // A new file open for writing. Move-only; the destructor closes it.
 class OutputFile {

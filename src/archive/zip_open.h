@@ -1,6 +1,5 @@
-// Opening an archive for minizip by a UTF-8 path, one implementation per
-// platform: POSIX passes the path on as it is, Windows needs minizip's
-// wide-character file functions.
+// Opening an archive for minizip by a UTF-8 path, through file functions of
+// our own over the platform's file layer (wide-character paths on Windows).
 #pragma once
 
 #include <string>

@@ -178,6 +178,44 @@ Result<std::uint64_t> freeSpace(const std::string &path) {
          static_cast<std::uint64_t>(info.f_frsize);
 }
 
+Result<std::unique_ptr<InputFile>> InputFile::open(const std::string &path) {
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) {
+    return systemError("open", path);
+  }
+  struct stat info {};
+  if (fstat(descriptor, &info) != 0) {
+    Error error = systemError("fstat", path);
+    ::close(descriptor);
+    return error;
+  }
+  return std::unique_ptr<InputFile>(
+      new InputFile(descriptor, static_cast<std::uint64_t>(info.st_size), path));
+}
+
+InputFile::~InputFile() { ::close(static_cast<int>(handle_)); }
+
+Result<std::size_t> InputFile::readAt(void *data, std::size_t count,
+                                      std::uint64_t offset) {
+  char *bytes = static_cast<char *>(data);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = pread(static_cast<int>(handle_), bytes + done,
+                              count - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      return systemError("pread", path_);
+    }
+    if (got == 0) {
+      break;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
 Result<OutputFile> OutputFile::create(const std::string &path, Mode mode) {
   const mode_t permissions = mode == Mode::Executable ? 0777 : 0666;
   const int descriptor =

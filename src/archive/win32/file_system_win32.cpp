@@ -238,6 +238,55 @@ Result<std::uint64_t> freeSpace(const std::string &path) {
   return static_cast<std::uint64_t>(available.QuadPart);
 }
 
+Result<std::unique_ptr<InputFile>> InputFile::open(const std::string &path) {
+  const HANDLE file =
+      ::CreateFileW(toWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return systemError("CreateFile", path);
+  }
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file, &size)) {
+    Error error = systemError("GetFileSizeEx", path);
+    ::CloseHandle(file);
+    return error;
+  }
+  return std::unique_ptr<InputFile>(
+      new InputFile(reinterpret_cast<std::intptr_t>(file),
+                    static_cast<std::uint64_t>(size.QuadPart), path));
+}
+
+InputFile::~InputFile() { ::CloseHandle(handleOf(handle_)); }
+
+Result<std::size_t> InputFile::readAt(void *data, std::size_t count,
+                                      std::uint64_t offset) {
+  char *bytes = static_cast<char *>(data);
+  std::size_t done = 0;
+  while (done < count) {
+    // On a handle opened for synchronous access the offset in OVERLAPPED
+    // says where to read, and the call still waits for the data.
+    OVERLAPPED at{};
+    const std::uint64_t where = offset + done;
+    at.Offset = static_cast<DWORD>(where & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(where >> 32);
+    const std::size_t want = count - done;
+    DWORD got = 0;
+    if (!::ReadFile(handleOf(handle_), bytes + done,
+                    static_cast<DWORD>(want < (1u << 30) ? want : (1u << 30)),
+                    &got, &at)) {
+      if (::GetLastError() == ERROR_HANDLE_EOF) {
+        break;
+      }
+      return systemError("ReadFile", path_);
+    }
+    if (got == 0) {
+      break;
+    }
+    done += got;
+  }
+  return done;
+}
+
 Result<OutputFile> OutputFile::create(const std::string &path, Mode) {
   // Windows has no execute permission to give; the mode does not matter.
   const HANDLE file =

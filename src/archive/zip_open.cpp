@@ -2,37 +2,33 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
+
+#include "archive/file_system.h"
 
 namespace archive {
 namespace {
 
-// minizip seeks before nearly every read, and reads headers a few bytes at
-// a time: through stdio each seek costs a system call. This reader keeps
-// the position itself and serves reads from two blocks read with pread,
-// one usually holding the central directory and the other the entry being
-// read, so an archive of thousands of entries is read in few calls.
+// minizip seeks before nearly every read and reads headers a few bytes at
+// a time: through stdio, or its own Windows functions, each seek costs a
+// system call. This reader keeps the position itself and serves reads from
+// two blocks, one usually holding the central directory and the other the
+// entry being read, so an archive of thousands of entries is read in few
+// calls.
 class BlockReader {
 public:
   static constexpr std::size_t kBlockSize = 64 * 1024;
 
-  BlockReader(int descriptor, std::uint64_t size)
-      : descriptor_(descriptor), size_(size) {}
-  BlockReader(const BlockReader &) = delete;
-  BlockReader &operator=(const BlockReader &) = delete;
-  ~BlockReader() { ::close(descriptor_); }
+  explicit BlockReader(std::unique_ptr<fs::InputFile> file)
+      : file_(std::move(file)) {}
 
   std::size_t read(unsigned char *out, std::size_t count) {
     std::size_t done = 0;
-    while (done < count && position_ < size_) {
+    while (done < count && position_ < file_->size()) {
       const std::size_t left = count - done;
       Block *block = blockHolding(position_);
       if (block == nullptr && left >= kBlockSize) {
@@ -48,7 +44,7 @@ public:
       if (block == nullptr && (block = fill(position_)) == nullptr) {
         break;
       }
-      const std::size_t at = static_cast<std::size_t>(position_ - block->start);
+      const auto at = static_cast<std::size_t>(position_ - block->start);
       const std::size_t take = std::min(left, block->length - at);
       std::memcpy(out + done, block->data.data() + at, take);
       done += take;
@@ -62,11 +58,11 @@ public:
     if (origin == ZLIB_FILEFUNC_SEEK_CUR) {
       base = position_;
     } else if (origin == ZLIB_FILEFUNC_SEEK_END) {
-      base = size_;
+      base = file_->size();
     } else if (origin != ZLIB_FILEFUNC_SEEK_SET) {
       return false;
     }
-    position_ = base + offset;
+    position_ = base + offset; // a step back arrives as a wrapped offset
     return true;
   }
 
@@ -90,7 +86,7 @@ private:
     return nullptr;
   }
 
-  // Reads the block starting at `position` into the block used least
+  // Reads the block starting at `position` into the block filled least
   // recently.
   Block *fill(std::uint64_t position) {
     Block &block = blocks_[next_];
@@ -103,27 +99,15 @@ private:
 
   std::size_t readAt(unsigned char *out, std::size_t count,
                      std::uint64_t position) {
-    std::size_t done = 0;
-    while (done < count) {
-      const ssize_t got = pread(descriptor_, out + done, count - done,
-                                static_cast<off_t>(position + done));
-      if (got < 0 && errno == EINTR) {
-        continue;
-      }
-      if (got < 0) {
-        failed_ = true;
-        break;
-      }
-      if (got == 0) {
-        break;
-      }
-      done += static_cast<std::size_t>(got);
+    Result<std::size_t> got = file_->readAt(out, count, position);
+    if (!got) {
+      failed_ = true;
+      return 0;
     }
-    return done;
+    return got.value();
   }
 
-  int descriptor_;
-  std::uint64_t size_;
+  std::unique_ptr<fs::InputFile> file_;
   std::uint64_t position_ = 0;
   std::array<Block, 2> blocks_;
   std::size_t next_ = 0;
@@ -134,26 +118,17 @@ BlockReader &readerOf(voidpf stream) {
   return *static_cast<BlockReader *>(stream);
 }
 
+// The "file name" minizip passes on is the UTF-8 path given to openUnzip.
 voidpf ZCALLBACK openFile(voidpf, const void *path, int mode) {
   if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) {
     return nullptr;
   }
-  const int descriptor =
-      open(static_cast<const char *>(path), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) {
+  Result<std::unique_ptr<fs::InputFile>> file =
+      fs::InputFile::open(*static_cast<const std::string *>(path));
+  if (!file) {
     return nullptr;
   }
-  struct stat info {};
-  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(descriptor);
-    return nullptr;
-  }
-  auto *reader = new (std::nothrow)
-      BlockReader(descriptor, static_cast<std::uint64_t>(info.st_size));
-  if (reader == nullptr) {
-    ::close(descriptor);
-  }
-  return reader;
+  return new (std::nothrow) BlockReader(std::move(file.value()));
 }
 
 uLong ZCALLBACK readFile(voidpf, voidpf stream, void *buffer, uLong size) {
@@ -191,7 +166,8 @@ unzFile openUnzip(const std::string &path) {
   functions.zseek64_file = seekFile;
   functions.zclose_file = closeFile;
   functions.zerror_file = errorOf;
-  return unzOpen2_64(path.c_str(), &functions);
+  // minizip hands this pointer, unread, to openFile.
+  return unzOpen2_64(&path, &functions);
 }
 
 } // namespace archive
