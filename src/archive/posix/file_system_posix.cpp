@@ -1,8 +1,8 @@
 #include "archive/file_system.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -138,33 +138,6 @@ Status setNormalAttributes(const std::string &path, Attributes current) {
   return checked(
       chmod(path.c_str(), static_cast<mode_t>(current.bits | S_IWUSR)), "chmod",
       path);
-}
-
-Result<std::string> readHead(const std::string &path, std::size_t count) {
-  const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) {
-    return systemError("open", path);
-  }
-  std::string head(count, '\0');
-  std::size_t have = 0;
-  while (have < count) {
-    const ssize_t got = read(descriptor, head.data() + have, count - have);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      Error error = systemError("read", path);
-      ::close(descriptor);
-      return error;
-    }
-    if (got == 0) {
-      break;
-    }
-    have += static_cast<std::size_t>(got);
-  }
-  ::close(descriptor);
-  head.resize(have);
-  return head;
 }
 
 std::string nameFromLocalEncoding(const std::string &stored) { return stored; }

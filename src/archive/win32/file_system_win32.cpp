@@ -198,33 +198,6 @@ Status setNormalAttributes(const std::string &path, Attributes current) {
       "SetFileAttributes", path);
 }
 
-Result<std::string> readHead(const std::string &path, std::size_t count) {
-  const ScopedHandle file(::CreateFileW(
-      toWide(path).c_str(), GENERIC_READ,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
-    return systemError("CreateFile", path);
-  }
-  std::string head(count, '\0');
-  std::size_t have = 0;
-  while (have < count) {
-    DWORD got = 0;
-    const std::size_t want = count - have;
-    if (!::ReadFile(file.get(), head.data() + have,
-                    static_cast<DWORD>(want < (1u << 30) ? want : (1u << 30)),
-                    &got, nullptr)) {
-      return systemError("ReadFile", path);
-    }
-    if (got == 0) {
-      break;
-    }
-    have += got;
-  }
-  head.resize(have);
-  return head;
-}
-
 std::string nameFromLocalEncoding(const std::string &stored) {
   return platform::win32::codePageToUtf8(stored, CP_ACP);
 }
